@@ -8,9 +8,10 @@
 namespace platform {
 
 // Splits a command line as the platform's argument parser does for a program's command line:
-// blanks separate arguments; double quotes group; 2n backslashes before a quote give n
-// backslashes and the quote toggles grouping, 2n+1 give n backslashes and a literal quote;
-// other backslashes are literal.
+// blanks (space, tab) separate arguments; double quotes group, and "" inside a group gives a
+// quote while the group goes on; 2n backslashes before a quote give n backslashes and the quote
+// toggles grouping, 2n+1 give n backslashes and a literal quote; other backslashes are literal.
+// The first piece follows the same rules; a blank or empty line gives no pieces.
 std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 
 // The path in double quotes when it contains a space, unchanged otherwise.
