@@ -18,7 +18,7 @@ class FrameTimers : public QObject {
   explicit FrameTimers(TimerSink& sink);
   ~FrameTimers() override;
 
-  // Starts (or restarts) the timer `id` with the period in milliseconds.
+  // Starts (or restarts) the timer `id` with the period in milliseconds (at least 10).
   bool SetTimer(int id, int periodMs);
   bool KillTimer(int id);
   bool IsRunning(int id) const { return qtIds_.count(id) != 0; }

@@ -1,7 +1,7 @@
 #include "platform/message_box.h"
 
-#include <QPushButton>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QStringView>
 
 namespace platform {

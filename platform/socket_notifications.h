@@ -1,13 +1,14 @@
 // Socket events on QSocketNotifier, delivered to a SocketEventSink on the main thread.
 //
-// Nested event loops (modal dialogs opened by a handler) keep delivering events, also for the
-// socket whose handler opened the loop. Qt's notifiers are level-triggered, so one rule keeps a
-// nested loop from spinning on a condition the handler has already been told about: while a
-// read-side event (FD_ACCEPT, FD_READ) of a socket is being delivered, that socket's read side
-// reports again only when its condition changed: new bytes arrived or its end was reached
-// (FD_CLOSE). An unchanged condition pauses the read notifier, with a slow re-check, until the
-// handler returns. FD_WRITE is not repeated while its own handler runs. Events of other sockets
-// are not affected.
+// Qt's notifiers are level-triggered; these rules keep that from spinning the loop:
+//  - FD_CLOSE comes once per socket, however often its mask changes afterwards. Another socket
+//    that got the same number starts afresh.
+//  - Nested event loops (modal dialogs opened by a handler) keep delivering, also for the socket
+//    whose handler opened the loop. But while a read-side event of a socket is being delivered,
+//    its read side reports again only when the condition changed: new bytes arrived, or the end
+//    (FD_CLOSE). FD_WRITE is not repeated while its own handler runs.
+//  - An unchanged condition, or one nobody selected (data without FD_READ), pauses the read
+//    notifier; it looks again every few dozen milliseconds and when the handler returns.
 #pragma once
 
 #include <cstdint>

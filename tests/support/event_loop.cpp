@@ -1,10 +1,21 @@
 #include "event_loop.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QTimer>
 
 namespace testing_support {
+
+namespace {
+
+// Waits for events (without spinning) for at most 10 ms and handles them.
+void RunEventsBriefly() {
+  QEventLoop loop;
+  QTimer::singleShot(10, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+}  // namespace
 
 bool RunEventsUntil(const std::function<bool()>& done, int timeoutMs) {
   QElapsedTimer timer;
@@ -13,7 +24,7 @@ bool RunEventsUntil(const std::function<bool()>& done, int timeoutMs) {
     if (timer.elapsed() > timeoutMs) {
       return false;
     }
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
+    RunEventsBriefly();
   }
   return true;
 }
@@ -22,7 +33,7 @@ void RunEventsFor(int ms) {
   QElapsedTimer timer;
   timer.start();
   while (timer.elapsed() < ms) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
+    RunEventsBriefly();
   }
 }
 
