@@ -15,14 +15,21 @@
 
 namespace {
 
-// Presses `button` on the next message box that opens.
-void AnswerNextMessageBox(QMessageBox::StandardButton button) {
+struct SeenBox {
+  QString text, caption;
+};
+
+// Presses `button` on the next message box that opens; `seen` gets its text and caption.
+void AnswerNextMessageBox(QMessageBox::StandardButton button, SeenBox* seen = nullptr) {
   auto* poll = new QTimer;
   poll->setInterval(10);
-  QObject::connect(poll, &QTimer::timeout, [poll, button] {
+  QObject::connect(poll, &QTimer::timeout, [poll, button, seen] {
     if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
       poll->stop();
       poll->deleteLater();
+      if (seen) {
+        *seen = {box->text(), box->windowTitle()};
+      }
       box->button(button)->click();
     }
   });
@@ -122,9 +129,18 @@ TEST_F(FrameTest, theListenerMovesOnWhenItsPortIsTaken) {
 }
 
 TEST_F(FrameTest, restartAndExitAskFirst) {
-  AnswerNextMessageBox(QMessageBox::No);
+  SeenBox restart, exit;
+  AnswerNextMessageBox(QMessageBox::No, &restart);
   frame->OnCommand(ID_APP_RESTART);
   EXPECT_FALSE(app.RestartOnExit);
+  EXPECT_EQ(restart.caption, QString::fromUtf8("重新啟動"));
+  EXPECT_EQ(restart.text,
+            QString::fromUtf8("注意 !\n執行中網頁(或程式), 將無法繼續作業, 需要重新進入網頁, "
+                              "才能繼續, 確定要重新啟動嗎?"));
+  AnswerNextMessageBox(QMessageBox::No, &exit);
+  frame->OnCommand(ID_APP_EXIT);
+  EXPECT_EQ(exit.caption, QString::fromUtf8("結束"));
+  EXPECT_EQ(exit.text, QString::fromUtf8("注意 !\n執行中網頁(或程式), 將無法作業, 確定要結束嗎?"));
 
   // A confirmed command ends the application's message loop, as it does in the program.
   AnswerNextMessageBox(QMessageBox::Yes);

@@ -1,6 +1,11 @@
 // The endpoint of the real frame, driven by real TLS clients.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "agent/endpoint/connection_sweep.h"
@@ -274,4 +279,41 @@ TEST_F(FrameTest, aPeerThatClosesDuringANestedModalLoopIsClosedAfterwards) {
   EXPECT_TRUE(boxAnswered);
   EXPECT_EQ(LoggedValue("SSL_write() 共寫入(Bytes)"), "0(0x00000000)");
   EXPECT_NE(LoggedValue("Socket closed, Socket"), "");
+}
+
+// With the descriptor table full an accept fails: that is logged, the listener pauses instead of
+// waking the agent in a loop, and once descriptors are free again the waiting peer is served.
+TEST_F(FrameTest, aFailedAcceptIsLoggedAndTheEndpointKeepsServing) {
+  const int peer = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(peer, 0);
+  rlimit saved{};
+  getrlimit(RLIMIT_NOFILE, &saved);
+  const int lowestFree = dup(peer);
+  close(lowestFree);
+  rlimit tight = saved;
+  tight.rlim_cur = static_cast<rlim_t>(lowestFree);  // the next descriptor would be one too many
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+  const int connected = ::connect(peer, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  const bool failed =
+      testing_support::RunEventsUntil([&] { return !LoggedValue("Invalid socket").empty(); }, 3000);
+  setrlimit(RLIMIT_NOFILE, &saved);
+  ASSERT_EQ(connected, 0);
+  ASSERT_TRUE(failed);
+  EXPECT_EQ(LoggedValue("Invalid socket"), "24(0x00000018)");  // EMFILE
+  const auto lines = LogFrom();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) { return l.starts_with("ERROR - Invalid"); }),
+            1);
+  EXPECT_TRUE(frame->ConnectionTable.empty());
+
+  frame->OnTimer(IDT_CONNECTION_SWEEP);
+  EXPECT_TRUE(testing_support::RunEventsUntil([&] { return frame->ConnectionTable.size() == 1; }));
+  close(peer);
+  EXPECT_EQ(WithClient([this] { return Exchange(port, "OPTIONS / HTTP/1.1\r\n\r\n"); }),
+            kPreflightAnswer);
 }
