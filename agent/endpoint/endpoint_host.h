@@ -4,6 +4,8 @@
 #include <openssl/ssl.h>
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "agent/endpoint/connection_record.h"
@@ -31,4 +33,6 @@ class EndpointHost : public LogStore, public EndpointState {
   virtual platform::SocketEventSource& SocketEvents() = 0;
   // Passes a request line on to the dispatcher, which answers it.
   virtual void HandRequestOn(SSL* connection, ValueBuffer& requestLine) = 0;
+  // The request text or line as it may appear in the log (secrets masked).
+  virtual std::string TextForLog(std::string_view request) { return std::string(request); }
 };

@@ -56,13 +56,12 @@ ReadOutcome ReadAvailable(EndpointHost& frame, ConnectionRecord& record, Request
 
 void LogRequestData(EndpointHost& frame, const std::string& request) {
   if (request.size() <= kWholeLogLimit) {
-    LogValue(frame, "SSL_read() Data", request.c_str());
+    LogValue(frame, "SSL_read() Data", frame.TextForLog(request).c_str());
     return;
   }
-  std::string shortened(request.c_str(), std::min(request.size(), kShortLogLength));
-  shortened.resize(std::string_view(shortened).find('\0') == std::string_view::npos
-                       ? shortened.size()
-                       : std::string_view(shortened).find('\0'));
+  std::string shortened = frame.TextForLog(
+      std::string_view(request.c_str(), std::min(request.size(), kShortLogLength)));
+  shortened.resize(std::min(shortened.size(), shortened.find('\0')));
   shortened += " ... more ..., 影響效能, 不予顯示";
   LogValue(frame, "SSL_read() Data", shortened.c_str());
 }
@@ -86,7 +85,7 @@ void ServeRequest(EndpointHost& frame, ConnectionRecord& record, size_t length) 
   const std::string_view line = WithoutProtocol(found.line);
   ValueBuffer requestLine;
   requestLine.AppendBytes(line.data(), static_cast<int32_t>(line.size()));
-  LogValue(frame, "SSL_read() Data", requestLine.Chars() ? requestLine.Chars() : "");
+  LogValue(frame, "SSL_read() Data", frame.TextForLog(line).c_str());
   frame.HandRequestOn(record.connection, requestLine);
 }
 
