@@ -77,10 +77,15 @@ TEST_F(FrameTest, requestLinesAreHandedOnWithoutTheProtocol) {
       {"get /?InitDLL=DorVIKA HTTP/1.1\r\n\r\n", ""},          // methods are upper case
       {"BREW /pot HTTP/1.1\r\n\r\n", ""},
   };
+  // Each line comes back as the answer's text, so every request gets exactly its own answer.
+  frame->handler = [this](SSL* connection, ValueBuffer& line) {
+    SendResponse(connection, line.Chars(), *frame, 0);
+  };
   for (const Case& c : cases) {
     frame->handedOn.clear();
     const std::string answer = WithClient([&] { return Exchange(port, c.request); });
-    EXPECT_EQ(BodyOf(answer), kMalformedBody) << c.request;
+    EXPECT_EQ(BodyOf(answer), "||0||" + std::string(*c.handedOn ? c.handedOn : "null") + "||")
+        << c.request;
     ASSERT_EQ(frame->handedOn.size(), 1u) << c.request;
     EXPECT_EQ(frame->handedOn[0], c.handedOn);
     EXPECT_EQ(LoggedValue("SSL_read() Data"), c.handedOn);
@@ -299,17 +304,19 @@ TEST_F(FrameTest, aFailedAcceptIsLoggedAndTheEndpointKeepsServing) {
   address.sin_port = htons(static_cast<uint16_t>(port));
   inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
   const int connected = ::connect(peer, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  const bool failed =
-      testing_support::RunEventsUntil([&] { return !LoggedValue("Invalid socket").empty(); }, 3000);
+  // The listener's event is delivered by hand: with no descriptor free, nothing else (the
+  // sanitizers included) can be asked to work.
+  frame->OnSocketEvent(frame->ListenSocket, platform::FD_ACCEPT);
   setrlimit(RLIMIT_NOFILE, &saved);
   ASSERT_EQ(connected, 0);
-  ASSERT_TRUE(failed);
   EXPECT_EQ(LoggedValue("Invalid socket"), "24(0x00000018)");  // EMFILE
+  // The listener stays quiet until the sweep, although the peer is still waiting.
+  testing_support::RunEventsFor(100);
+  EXPECT_TRUE(frame->ConnectionTable.empty());
   const auto lines = LogFrom();
   EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                           [](const std::string& l) { return l.starts_with("ERROR - Invalid"); }),
             1);
-  EXPECT_TRUE(frame->ConnectionTable.empty());
 
   frame->OnTimer(IDT_CONNECTION_SWEEP);
   EXPECT_TRUE(testing_support::RunEventsUntil([&] { return frame->ConnectionTable.size() == 1; }));
