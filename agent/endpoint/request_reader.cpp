@@ -4,6 +4,7 @@
 
 #include <openssl/err.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -59,9 +60,9 @@ void LogRequestData(EndpointHost& frame, const std::string& request) {
     LogValue(frame, "SSL_read() Data", frame.TextForLog(request).c_str());
     return;
   }
-  std::string shortened = frame.TextForLog(
-      std::string_view(request.c_str(), std::min(request.size(), kShortLogLength)));
-  shortened.resize(std::min(shortened.size(), shortened.find('\0')));
+  // Masked before it is cut, so nothing secret survives in the part that is kept.
+  std::string shortened = frame.TextForLog(request);
+  shortened.resize(std::min({shortened.size(), kShortLogLength, shortened.find('\0')}));
   shortened += " ... more ..., 影響效能, 不予顯示";
   LogValue(frame, "SSL_read() Data", shortened.c_str());
 }

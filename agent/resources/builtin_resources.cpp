@@ -7,6 +7,8 @@ extern const uint8_t kLocalhostCertificate[];
 extern const std::size_t kLocalhostCertificate_size;
 extern const uint8_t kLocalhostPrivateKey[];
 extern const std::size_t kLocalhostPrivateKey_size;
+extern const uint8_t kListPublicKey[];
+extern const std::size_t kListPublicKey_size;
 
 namespace {
 
@@ -33,4 +35,8 @@ std::span<const uint8_t> FindBinaryResource(std::string_view type, int id) {
     }
   }
   return {};
+}
+
+std::string_view BuiltinListPublicKey() {
+  return {reinterpret_cast<const char*>(kListPublicKey), kListPublicKey_size};
 }

@@ -4,6 +4,7 @@
 
 #include "agent/bridge/dispatch.h"
 #include "agent/bridge/idle_modules.h"
+#include "agent/bridge/pin_mask.h"
 #include "agent/endpoint/connection_sweep.h"
 #include "agent/endpoint/listener.h"
 #include "agent/endpoint/tls_context.h"
@@ -54,6 +55,8 @@ CMainFrame::~CMainFrame() {
 bool CMainFrame::OnCreate() {
   AgentDirectory = platform::ProgramFolder();
   ServerCertificateSize = CopyResource(314, ServerCertificate);
+  Sha256Digest(VerificationList.VerificationSalt, ServerCertificate.data(),
+               static_cast<size_t>(ServerCertificateSize));
   ServerPrivateKeySize = CopyResource(315, ServerPrivateKey);
 
   logViewer_ = std::make_unique<CShowLogDialog>(nullptr);
@@ -128,6 +131,10 @@ void CMainFrame::OnShowLogCommand() {
 
 void CMainFrame::HandRequestOn(SSL* connection, ValueBuffer& requestLine) {
   DispatchRequest(connection, requestLine, *this);
+}
+
+std::string CMainFrame::TextForLog(std::string_view request) {
+  return MaskPinsInRequestText(request);
 }
 
 void CMainFrame::CloseFrame() {

@@ -34,6 +34,7 @@ class CMainFrame : public BridgeHost, public platform::SocketEventSink, public p
 
   platform::SocketEventSource& SocketEvents() override { return sockets_; }
   void HandRequestOn(SSL* connection, ValueBuffer& requestLine) override;
+  std::string TextForLog(std::string_view request) override;
 
   CShowLogDialog* LogViewerDialog() { return logViewer_.get(); }
   platform::FrameTimers& Timers() { return timers_; }

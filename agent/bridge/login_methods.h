@@ -1,0 +1,11 @@
+// Calling the login module's methods ("sign", "getKey").
+#pragma once
+
+#include <openssl/ssl.h>
+
+#include "agent/bridge/bridge_host.h"
+#include "agent/bridge/request_fields.h"
+
+// Answers ExecMethod for a loaded login module (the method name is pair 0's value).
+void CallLoginMethod(BridgeHost& frame, PluginModule& record, SSL* connection,
+                     RequestFields& fields);
