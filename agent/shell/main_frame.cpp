@@ -46,6 +46,8 @@ CMainFrame::~CMainFrame() {
   OnDestroy();
   ServerCertificate.clear();
   ServerPrivateKey.clear();
+  // Loaded modules stay loaded until the process ends; their copies go at the next start.
+  PluginTable.clear();
   LogViewer = nullptr;
   logViewer_.reset();
   ReleaseServerContext(*this);

@@ -122,5 +122,22 @@ TEST_F(ExecMethod, TheSweepDuringACallReleasesWhenTheLastCallReturns) {
   EXPECT_TRUE(Copies().empty());
 }
 
+// The PIN goes to the module, but no line of the log shows it: not the request text, not the
+// request line, not the parameters.
+TEST_F(ExecMethod, PinsNeverReachTheLog) {
+  InstallModules(true);
+  const std::string card = LoadCardModule(500);
+  const size_t mark = LogSize();
+  EXPECT_EQ(AskAll({"ExecMethod=VerifyANPin&DLLToken=" + card + "&Param1=1234",
+                    "ExecMethod=ChangeANPin&DLLToken=" + card + "&Param1=1234&Param2=5678"}),
+            (std::vector<std::string>{"||0||1005||", "||0||1004||"}));
+  const auto lines = LogFrom(mark);
+  ASSERT_FALSE(lines.empty());
+  for (const std::string& line : lines) {
+    EXPECT_EQ(line.find("1234"), std::string::npos) << line;
+    EXPECT_EQ(line.find("5678"), std::string::npos) << line;
+  }
+}
+
 }  // namespace
 }  // namespace bridge_test

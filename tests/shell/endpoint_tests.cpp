@@ -289,6 +289,10 @@ TEST_F(FrameTest, aPeerThatClosesDuringANestedModalLoopIsClosedAfterwards) {
 // With the descriptor table full an accept fails: that is logged, the listener pauses instead of
 // waking the agent in a loop, and once descriptors are free again the waiting peer is served.
 TEST_F(FrameTest, aFailedAcceptIsLoggedAndTheEndpointKeepsServing) {
+#if defined(__SANITIZE_ADDRESS__)
+  // The sanitizers' own checks need descriptors, and this test leaves none.
+  GTEST_SKIP() << "needs a build without sanitizers";
+#endif
   const int peer = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   ASSERT_GE(peer, 0);
   rlimit saved{};
