@@ -137,7 +137,8 @@ void SocketNotifications::OnReadable(int socket, std::uint64_t serial) {
   if (!watch) {
     return;
   }
-  const ReadCondition now = ProbeReadSide(socket);
+  // Only a socket selected for FD_ACCEPT can be a listening one: others skip that question.
+  const ReadCondition now = ProbeReadSide(socket, (watch->events & FD_ACCEPT) != 0);
   if (now.kind == ReadCondition::kNothing) {
     return;
   }

@@ -33,8 +33,8 @@ std::uint64_t ReceiveMark(int socket) {
 
 }  // namespace
 
-ReadCondition ProbeReadSide(int socket) {
-  if (IsListening(socket)) {
+ReadCondition ProbeReadSide(int socket, bool mayListen) {
+  if (mayListen && IsListening(socket)) {
     return {ReadCondition::kAccept};
   }
   char byte = 0;

@@ -16,8 +16,9 @@ struct ReadCondition {
 };
 
 // kAccept for a listening socket, kData when a byte can be peeked, kEnd at end of stream or on
-// an error such as a reset, kNothing when the wake-up was spurious.
-ReadCondition ProbeReadSide(int socket);
+// an error such as a reset, kNothing when the wake-up was spurious. `mayListen`: the socket
+// could be a listening one (only then is that asked).
+ReadCondition ProbeReadSide(int socket, bool mayListen = true);
 
 // Tells two sockets apart that had the same descriptor number; 0 when `socket` is not a socket.
 std::uint64_t SocketIdentity(int socket);

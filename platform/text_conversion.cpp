@@ -48,25 +48,18 @@ size_t DecodeSequence(std::string_view bytes, char32_t& codePoint) {
   return length;
 }
 
-void AppendUtf16(char32_t codePoint, std::u16string& out) {
-  if (codePoint < 0x10000) {
-    out.push_back(static_cast<char16_t>(codePoint));
-    return;
-  }
-  codePoint -= 0x10000;
-  out.push_back(static_cast<char16_t>(0xD800 + (codePoint >> 10)));
-  out.push_back(static_cast<char16_t>(0xDC00 + (codePoint & 0x3FF)));
-}
-
-// Decodes `text` into `out`. Lenient: each byte that starts no valid sequence becomes "?".
-// Strict: such a byte ends the conversion with false.
+// Decodes `text` onto the end of `out`. Lenient: each byte that starts no valid sequence
+// becomes "?". Strict: such a byte ends the conversion with false. No UTF-8 text needs more
+// UTF-16 units than it has bytes, so the room is made once and filled in place.
 bool DecodeUtf8(std::string_view text, bool strict, std::u16string& out) {
-  out.reserve(text.size());
+  const size_t start = out.size();
+  out.resize(start + text.size());
+  char16_t* next = out.data() + start;
   size_t i = 0;
   while (i < text.size()) {
     const auto byte = static_cast<unsigned char>(text[i]);
     if (byte < 0x80) {
-      out.push_back(byte);
+      *next++ = byte;
       ++i;
       continue;
     }
@@ -74,15 +67,23 @@ bool DecodeUtf8(std::string_view text, bool strict, std::u16string& out) {
     const size_t length = DecodeSequence(text.substr(i), codePoint);
     if (length == 0) {
       if (strict) {
+        out.resize(start);
         return false;
       }
-      out.push_back(kUnconvertible);
+      *next++ = kUnconvertible;
       ++i;
       continue;
     }
-    AppendUtf16(codePoint, out);
+    if (codePoint < 0x10000) {
+      *next++ = static_cast<char16_t>(codePoint);
+    } else {
+      codePoint -= 0x10000;
+      *next++ = static_cast<char16_t>(0xD800 + (codePoint >> 10));
+      *next++ = static_cast<char16_t>(0xDC00 + (codePoint & 0x3FF));
+    }
     i += length;
   }
+  out.resize(static_cast<size_t>(next - out.data()));
   return true;
 }
 
@@ -117,6 +118,11 @@ std::u16string AnsiToWide(std::string_view text) {
   std::u16string out;
   DecodeUtf8(text, false, out);
   return out;
+}
+
+void AnsiToWideInto(std::string_view text, std::u16string& out) {
+  out.clear();
+  DecodeUtf8(text, false, out);
 }
 
 std::string WideToAnsi(std::u16string_view text) {

@@ -10,6 +10,9 @@ namespace platform {
 // ANSI (UTF-8) to UTF-16. Bytes that do not form valid UTF-8 become "?" each.
 std::u16string AnsiToWide(std::string_view text);
 
+// The same into `out`, replacing its content but keeping its storage.
+void AnsiToWideInto(std::string_view text, std::u16string& out);
+
 // UTF-16 to ANSI (UTF-8). Units that cannot be converted (lone surrogates) become "?".
 std::string WideToAnsi(std::u16string_view text);
 

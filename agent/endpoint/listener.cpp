@@ -162,6 +162,7 @@ void AcceptConnection(EndpointHost& frame, int listenSocket) {
   }
   SSL_set_accept_state(connection);  // the handshake runs inside the reads
   SSL_set_mode(connection, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+  SSL_set_read_ahead(connection, 1);  // a record in one read, not its header and body apart
   const int one = 1;
   setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   LogNumber(frame, "SSL accept socket", socket);

@@ -106,7 +106,8 @@ void DiscardInput(ConnectionRecord& record) {
 }
 
 bool HasMoreInput(const ConnectionRecord& record) {
-  return !record.input.empty() || SSL_pending(record.connection) > 0;
+  // With read-ahead the library may hold whole records the socket no longer announces.
+  return !record.input.empty() || SSL_has_pending(record.connection) == 1;
 }
 
 }  // namespace

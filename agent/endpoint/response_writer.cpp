@@ -28,6 +28,7 @@ namespace {
 constexpr size_t kChunkSize = 16384;
 constexpr size_t kLogLimit = 32768;
 constexpr size_t kOutputHighWater = 1024 * 1024;
+constexpr size_t kKeptOutputCapacity = 64 * 1024;
 const char kTooLargeToShow[] = "資料量大於 32768, 影響效能, 不予顯示";
 
 void QueueOutput(EndpointHost& frame, ConnectionRecord& record, const std::string& response) {
@@ -54,7 +55,9 @@ void LogFinishedResponses(EndpointHost& frame, ConnectionRecord& record) {
 
 void DropOutput(ConnectionRecord& record) {
   record.output.clear();
-  record.output.shrink_to_fit();
+  if (record.output.capacity() > kKeptOutputCapacity) {
+    record.output.shrink_to_fit();  // a large answer's buffer is not kept for the next one
+  }
   record.outputSent = 0;
   record.responseStart = 0;
   record.responseEnds.clear();

@@ -14,21 +14,62 @@ namespace {
 
 std::optional<LogTime> fixed_log_time;
 
-LogTime CurrentLocalTime() {
-  if (fixed_log_time) {
-    return *fixed_log_time;
+// Writes `value` as exactly `digits` decimal digits.
+char* PutDigits(char* out, int value, int digits) {
+  for (int i = digits - 1; i >= 0; --i) {
+    out[i] = static_cast<char>('0' + value % 10);
+    value /= 10;
   }
+  return out + digits;
+}
+
+// "[YYYY/MM/DD hh:mm:ss.mmm]"
+constexpr size_t kStampLength = 25;
+
+void FormatStamp(const LogTime& t, char* out) {
+  char* p = out;
+  *p++ = '[';
+  p = PutDigits(p, t.year, 4);
+  *p++ = '/';
+  p = PutDigits(p, t.month, 2);
+  *p++ = '/';
+  p = PutDigits(p, t.day, 2);
+  *p++ = ' ';
+  p = PutDigits(p, t.hour, 2);
+  *p++ = ':';
+  p = PutDigits(p, t.minute, 2);
+  *p++ = ':';
+  p = PutDigits(p, t.second, 2);
+  *p++ = '.';
+  p = PutDigits(p, t.millisecond, 3);
+  *p = ']';
+}
+
+// The local time's stamp. The calendar part is worked out once per second: a request logs
+// several lines within the same one.
+void AppendTimestamp(std::string& out) {
+  if (fixed_log_time) {
+    char stamp[kStampLength];
+    FormatStamp(*fixed_log_time, stamp);
+    out.append(stamp, kStampLength);
+    return;
+  }
+  thread_local time_t cached_second = -1;
+  thread_local LogTime cached{};
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
-  tm local{};
-  localtime_r(&now.tv_sec, &local);
-  return LogTime{local.tm_year + 1900,
-                 local.tm_mon + 1,
-                 local.tm_mday,
-                 local.tm_hour,
-                 local.tm_min,
-                 local.tm_sec,
-                 static_cast<int>(now.tv_nsec / 1000000)};
+  if (now.tv_sec != cached_second) {
+    tm local{};
+    localtime_r(&now.tv_sec, &local);
+    cached = LogTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                     local.tm_min,         local.tm_sec,     0};
+    cached_second = now.tv_sec;
+  }
+  LogTime t = cached;
+  t.millisecond = static_cast<int>(now.tv_nsec / 1000000);
+  char stamp[kStampLength];
+  FormatStamp(t, stamp);
+  out.append(stamp, kStampLength);
 }
 
 std::string_view TextOrNull(const char* text) {
@@ -53,14 +94,28 @@ void AppendFormatted(std::string& out, const char* format, auto... values) {
   out.append(buffer, static_cast<size_t>(std::clamp(length, 0, int{sizeof buffer} - 1)));
 }
 
-void AppendTimestamp(std::string& out) {
-  const LogTime t = CurrentLocalTime();
-  AppendFormatted(out, "[%04d/%02d/%02d %02d:%02d:%02d.%03d]", t.year, t.month, t.day, t.hour,
-                  t.minute, t.second, t.millisecond);
-}
-
+// "%d(0x%08X)", written by hand: two of the seven lines of every request carry a number.
 void AppendNumber(std::string& out, int32_t number) {
-  AppendFormatted(out, "%d(0x%08X)", number, static_cast<uint32_t>(number));
+  char text[32];
+  char* end = text + sizeof text;
+  char* p = end;
+  const uint32_t bits = static_cast<uint32_t>(number);
+  *--p = ')';
+  for (int shift = 0; shift < 32; shift += 4) {
+    *--p = "0123456789ABCDEF"[(bits >> shift) & 0xF];
+  }
+  *--p = 'x';
+  *--p = '0';
+  *--p = '(';
+  uint32_t magnitude = number < 0 ? 0u - bits : bits;
+  do {
+    *--p = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (number < 0) {
+    *--p = '-';
+  }
+  out.append(p, static_cast<size_t>(end - p));
 }
 
 // "[time]<kind><text>" for the plain lines, before the caller's own ending.
@@ -183,11 +238,22 @@ void AppendLogLine(LogStore& frame, const char* line) {
   if (frame.LogViewer == nullptr) {
     return;
   }
-  std::u16string entry =
-      line != nullptr ? platform::AnsiToWide(std::string_view(line)) : std::u16string();
+  std::deque<std::u16string>& lines = frame.LogLines;
+  // The entry that trimming drops lends its storage to the new one.
+  std::u16string entry;
+  const size_t limit = static_cast<size_t>(std::max<int32_t>(frame.LogLineLimit, 0));
+  if (frame.LogViewer->IsClearEnabled() && lines.size() > limit) {
+    entry = std::move(lines.front());
+    lines.pop_front();
+  }
+  if (line != nullptr) {
+    platform::AnsiToWideInto(std::string_view(line), entry);
+  } else {
+    entry.clear();
+  }
   DropEntriesForAppend(frame);
-  frame.LogLines.push_back(std::move(entry));
-  frame.LogViewer->EntriesChanged(frame.LogLines);
+  lines.push_back(std::move(entry));
+  frame.LogViewer->EntriesChanged(lines);
   frame.LogViewer->EnableClear();
 }
 

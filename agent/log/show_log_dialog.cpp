@@ -1,8 +1,6 @@
 #include "agent/log/show_log_dialog.h"
 
-#include <QApplication>
 #include <QClipboard>
-#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QMetaObject>
 #include <QPlainTextEdit>
@@ -10,32 +8,11 @@
 #include <QScreen>
 #include <QShowEvent>
 
+#include "platform/dialog_units.h"
+
 namespace {
 
-// Dialog units to pixels with the dialog font, as the dialog manager measures them.
-class DialogUnits {
- public:
-  explicit DialogUnits(const QFont& font) {
-    const QFontMetrics metrics(font);
-    char_width_ = metrics.averageCharWidth();
-    char_height_ = metrics.height();
-  }
-  int X(int units) const { return (units * char_width_ + 2) / 4; }
-  int Y(int units) const { return (units * char_height_ + 4) / 8; }
-  QRect Rect(int x, int y, int width, int height) const {
-    return QRect(X(x), Y(y), X(width), Y(height));
-  }
-
- private:
-  int char_width_ = 0;
-  int char_height_ = 0;
-};
-
-QFont DialogFont() {
-  QFont font = QApplication::font();
-  font.setPointSize(8);
-  return font;
-}
+using platform::DialogUnits;
 
 QPushButton* MakeButton(QWidget* parent, const char* id, const QString& text, QRect geometry) {
   auto* button = new QPushButton(text, parent);
@@ -76,7 +53,7 @@ CShowLogDialog::CShowLogDialog(QWidget* parent) : QDialog(parent) {
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
   setWindowTitle(QStringLiteral("作業記錄檢視"));
-  setFont(DialogFont());
+  setFont(platform::DialogFont(8));
   CreateControls();
   const DialogUnits units(font());
   setFixedSize(units.X(316), units.Y(182));
