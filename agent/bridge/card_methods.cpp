@@ -42,7 +42,8 @@ void* ResolveMethodExport(void* moduleHandle, const char* method, int argumentBy
   if (void* function = platform::FindExport(moduleHandle, method)) {
     return function;
   }
-  const std::string decorated = "_" + std::string(method) + "@" + std::to_string(argumentBytes);
+  std::string decorated = "_";
+  decorated.append(method).append("@").append(std::to_string(argumentBytes));
   return platform::FindExport(moduleHandle, decorated.c_str());
 }
 
