@@ -113,6 +113,11 @@ bool IsPinParameter(std::string_view method, int index) {
 }
 
 std::string MaskPinsInRequestText(std::string_view text) {
+  // Only a command field can name a PIN method; most requests (preflights) have none.
+  if (text.find("ExecMethod") == std::string_view::npos &&
+      text.find("InitDLL") == std::string_view::npos) {
+    return std::string(text);
+  }
   std::string masked;
   masked.reserve(text.size());
   size_t start = 0;
