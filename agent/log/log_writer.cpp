@@ -61,8 +61,13 @@ void AppendTimestamp(std::string& out) {
   if (now.tv_sec != cached_second) {
     tm local{};
     localtime_r(&now.tv_sec, &local);
-    cached = LogTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                     local.tm_min,         local.tm_sec,     0};
+    cached = LogTime{local.tm_year + 1900,
+                     local.tm_mon + 1,
+                     local.tm_mday,
+                     local.tm_hour,
+                     local.tm_min,
+                     local.tm_sec,
+                     0};
     cached_second = now.tv_sec;
   }
   LogTime t = cached;
