@@ -1,4 +1,4 @@
-// Socket events delivered as messages of the hidden frame, the way the agent's design expects them.
+// Socket events delivered as messages of the hidden frame, the way the agent expects them.
 #pragma once
 
 namespace platform {

@@ -9,6 +9,7 @@ PACKAGES=(
   googletest libgtest-dev
   fonts-noto-cjk            # the Chinese texts of dialogs and menus
   curl ca-certificates procps
+  softhsm2 opensc           # the PKCS#11 test token and its set-up tool
   "$@"
 )
 

@@ -61,21 +61,6 @@ std::u16string InvokeLoginMethod(const LoginMethod& row, void* function,
   return {};
 }
 
-// The card library behind every login module is one per process, and each call initialises and
-// finalises it: a call started from inside the PIN prompt's loop would finalise it under the
-// waiting call. Such a call is not made.
-int loginCallsInProgress = 0;
-
-class LoginCallScope {
- public:
-  LoginCallScope() { ++loginCallsInProgress; }
-  ~LoginCallScope() { --loginCallsInProgress; }
-  LoginCallScope(const LoginCallScope&) = delete;
-  LoginCallScope& operator=(const LoginCallScope&) = delete;
-};
-
-const char kCallInProgress[] = "登入模組正在執行中, 無法同時執行";
-
 }  // namespace
 
 void CallLoginMethod(BridgeHost& frame, PluginModule& record, SSL* connection,
@@ -91,13 +76,8 @@ void CallLoginMethod(BridgeHost& frame, PluginModule& record, SSL* connection,
 
   if (const LoginMethod* row = FindLoginMethod(method)) {
     if (void* function = ResolveMethodExport(record.moduleHandle, row->name, row->argumentBytes)) {
-      if (loginCallsInProgress > 0) {
-        LogError(frame, kCallInProgress);
-      } else {
-        const LoginCallScope call;
-        code = 0;
-        text = InvokeLoginMethod(*row, function, fields);
-      }
+      code = 0;
+      text = InvokeLoginMethod(*row, function, fields);
     }
   }
   LogWideValue(frame, "執行結果", text.c_str());

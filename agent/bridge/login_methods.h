@@ -6,7 +6,7 @@
 #include "agent/bridge/bridge_host.h"
 #include "agent/bridge/request_fields.h"
 
-// Answers ExecMethod for a loaded login module (the method name is pair 0's value). A sign or
-// getKey that arrives while another login call waits in its PIN prompt is answered -1 uncalled.
+// Answers ExecMethod for a loaded login module (the method name is pair 0's value) with the
+// module's text and code 0, or -1 and no text when the method or its export is not there.
 void CallLoginMethod(BridgeHost& frame, PluginModule& record, SSL* connection,
                      RequestFields& fields);

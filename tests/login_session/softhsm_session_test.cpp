@@ -1,0 +1,217 @@
+// Both card operations against a real PKCS#11 token: SoftHSM, set up by
+// tests/login_token/make-softhsm-token.sh in a private folder for each test process. The key is
+// on the token listed second; the first one has none, so finding it shows the slot choice.
+#include <gtest/gtest.h>
+#include <openssl/core_names.h>
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/param_build.h>
+#include <openssl/rsa.h>
+#include <stdio.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <regex>
+
+#include "loginmodule/card_session.h"
+#include "platform/program_path.h"
+#include "platform/scratch_folder.h"
+
+namespace {
+
+constexpr char kKeyLabel[] = "Quillomat test key";
+
+class FixedPrompt : public PinPrompt {
+ public:
+  explicit FixedPrompt(std::u16string pin) : pin_(std::move(pin)) {}
+  std::u16string AskPin() override {
+    ++asked;
+    if (during) {
+      duringResult = during();
+    }
+    return pin_;
+  }
+
+  int asked = 0;
+  std::function<std::string()> during;
+  std::string duringResult;
+
+ private:
+  std::u16string pin_;
+};
+
+std::vector<std::string> Fields(const std::string& line) {
+  std::vector<std::string> fields;
+  size_t start = 0;
+  for (size_t comma; (comma = line.find(',', start)) != std::string::npos; start = comma + 1) {
+    fields.push_back(line.substr(start, comma - start));
+  }
+  fields.push_back(line.substr(start));
+  return fields;
+}
+
+struct KeyFree {
+  void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+};
+using PublicKey = std::unique_ptr<EVP_PKEY, KeyFree>;
+
+PublicKey RsaPublicKey(const std::string& exponentHex, const std::string& modulusHex) {
+  BIGNUM* exponent = nullptr;
+  BIGNUM* modulus = nullptr;
+  BN_hex2bn(&exponent, exponentHex.c_str());
+  BN_hex2bn(&modulus, modulusHex.c_str());
+  OSSL_PARAM_BLD* build = OSSL_PARAM_BLD_new();
+  OSSL_PARAM_BLD_push_BN(build, OSSL_PKEY_PARAM_RSA_N, modulus);
+  OSSL_PARAM_BLD_push_BN(build, OSSL_PKEY_PARAM_RSA_E, exponent);
+  OSSL_PARAM* params = OSSL_PARAM_BLD_to_param(build);
+  EVP_PKEY_CTX* context = EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr);
+  EVP_PKEY* key = nullptr;
+  if (context == nullptr || params == nullptr || EVP_PKEY_fromdata_init(context) != 1 ||
+      EVP_PKEY_fromdata(context, &key, EVP_PKEY_PUBLIC_KEY, params) != 1) {
+    key = nullptr;
+  }
+  EVP_PKEY_CTX_free(context);
+  OSSL_PARAM_free(params);
+  OSSL_PARAM_BLD_free(build);
+  BN_free(modulus);
+  BN_free(exponent);
+  return PublicKey(key);
+}
+
+// RSASSA-PKCS1-v1_5 with SHA-1 over `bytes`.
+bool Verifies(EVP_PKEY* key, const std::string& bytes, const std::string& signatureHex) {
+  long length = 0;
+  unsigned char* signature = OPENSSL_hexstr2buf(signatureHex.c_str(), &length);
+  EVP_MD_CTX* digest = EVP_MD_CTX_new();
+  EVP_PKEY_CTX* context = nullptr;
+  const bool verified =
+      signature != nullptr && digest != nullptr &&
+      EVP_DigestVerifyInit(digest, &context, EVP_sha1(), nullptr, key) == 1 &&
+      EVP_PKEY_CTX_set_rsa_padding(context, RSA_PKCS1_PADDING) == 1 &&
+      EVP_DigestVerify(digest, signature, static_cast<size_t>(length),
+                       reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()) == 1;
+  EVP_MD_CTX_free(digest);
+  OPENSSL_free(signature);
+  return verified;
+}
+
+// Points "QORVPKCS11.dll" beside this program at `target`. Test processes of this program run at
+// the same time and all name the same target, so replacing the link by rename is harmless.
+bool PlaceBesideProgram(const std::filesystem::path& target) {
+  const std::string link = platform::ProgramFolder() + "QORVPKCS11.dll";
+  const std::string fresh = link + "." + std::to_string(getpid());
+  unlink(fresh.c_str());
+  return symlink(target.c_str(), fresh.c_str()) == 0 && rename(fresh.c_str(), link.c_str()) == 0;
+}
+
+class SoftHsmCardSession : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    token_ = new platform_test::ScratchFolder;
+    const std::string command = std::string(MAKE_TOKEN_SCRIPT) + " '" + token_->path() + "'";
+    FILE* script = popen(command.c_str(), "r");
+    std::string output;
+    char buffer[512];
+    while (script != nullptr && fgets(buffer, sizeof buffer, script) != nullptr) {
+      output += buffer;
+    }
+    const int status = script != nullptr ? pclose(script) : -1;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77) {
+      problem_ = "SoftHSM or pkcs11-tool is not installed and could not be";
+      skip_ = true;
+      return;
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || output.empty()) {
+      problem_ = command + " failed";
+      return;
+    }
+    output.pop_back();  // the newline after the folder
+    const std::string folder = output.substr(output.rfind('\n') + 1);
+    std::error_code error;
+    const auto library = std::filesystem::canonical(folder + "/QORVPKCS11.dll", error);
+    if (error || !PlaceBesideProgram(library)) {
+      problem_ = "cannot place " + folder + "/QORVPKCS11.dll beside the test program";
+      return;
+    }
+    setenv("SOFTHSM2_CONF", (token_->path() + "/softhsm2.conf").c_str(), 1);
+  }
+  static void TearDownTestSuite() {
+    unsetenv("SOFTHSM2_CONF");
+    delete token_;
+    token_ = nullptr;
+  }
+  void SetUp() override {
+    if (skip_) {
+      GTEST_SKIP() << problem_;
+    }
+    ASSERT_TRUE(problem_.empty()) << problem_;
+  }
+
+  static inline platform_test::ScratchFolder* token_ = nullptr;
+  static inline std::string problem_;
+  static inline bool skip_ = false;
+};
+
+TEST_F(SoftHsmCardSession, SignaturesVerifyWithThePublicKeyThatGetKeyReads) {
+  FixedPrompt prompt(u"1234");
+  const std::vector<std::string> key = Fields(ReadCardPublicKey(prompt));
+  ASSERT_EQ(key.size(), 4u) << ::testing::PrintToString(key);
+  EXPECT_EQ(key[0], "0");
+  EXPECT_EQ(key[1], kKeyLabel);
+  EXPECT_EQ(key[2], "010001");
+  EXPECT_EQ(key[3].size(), 512u);
+  EXPECT_EQ(prompt.asked, 1);
+  const PublicKey publicKey = RsaPublicKey(key[2], key[3]);
+  ASSERT_NE(publicKey, nullptr);
+
+  const struct {
+    std::u16string data;
+    std::string bytes;  // UTF-8, the ANSI code page here
+  } texts[] = {
+      {u"Login challenge 0042", "Login challenge 0042"},
+      {u"", ""},
+      {u"Grüße 鍵 😀",
+       "Gr\xC3\xBC\xC3\x9F"
+       "e \xE9\x8D\xB5 \xF0\x9F\x98\x80"},
+  };
+  const std::regex upperHex("[0-9A-F]{512}");
+  for (const auto& text : texts) {
+    SCOPED_TRACE(text.bytes);
+    const std::vector<std::string> sign = Fields(SignWithCardKey(u"1234", text.data.c_str()));
+    ASSERT_EQ(sign.size(), 3u) << ::testing::PrintToString(sign);
+    EXPECT_EQ(sign[0], "0");
+    EXPECT_EQ(sign[1], kKeyLabel);
+    EXPECT_TRUE(std::regex_match(sign[2], upperHex)) << sign[2];
+    EXPECT_TRUE(Verifies(publicKey.get(), text.bytes, sign[2]));
+    EXPECT_FALSE(Verifies(publicKey.get(), text.bytes + ".", sign[2]));
+  }
+}
+
+TEST_F(SoftHsmCardSession, AWrongPinGives160FromCLogin) {
+  EXPECT_EQ(SignWithCardKey(u"4321", u"data"), "160,C_Login");
+  FixedPrompt prompt(u"4321");
+  EXPECT_EQ(ReadCardPublicKey(prompt), "160,C_Login");
+}
+
+TEST_F(SoftHsmCardSession, NoPinFromThePromptGivesCode5) {
+  FixedPrompt prompt(u"");
+  EXPECT_EQ(ReadCardPublicKey(prompt), "5,C_Login");
+  EXPECT_EQ(prompt.asked, 1);
+  // The library was finalised: the next call starts afresh.
+  EXPECT_EQ(Fields(SignWithCardKey(u"1234", u"data"))[0], "0");
+}
+
+TEST_F(SoftHsmCardSession, ACallInsideThePinPromptGets401AndTheOuterCallCompletes) {
+  FixedPrompt prompt(u"1234");
+  prompt.during = [] { return SignWithCardKey(u"1234", u"inner"); };
+  const std::vector<std::string> key = Fields(ReadCardPublicKey(prompt));
+  EXPECT_EQ(prompt.duringResult, "401,Could not initialize cryptoki");
+  ASSERT_EQ(key.size(), 4u) << ::testing::PrintToString(key);
+  EXPECT_EQ(key[0], "0");
+  EXPECT_EQ(key[3].size(), 512u);
+}
+
+}  // namespace
