@@ -5,6 +5,13 @@
 //   initdll_cycle --port P --cacert FILE [--module DorVIKA] [--method GetCardStatus]
 //                 [--method-answer '||0||-5||'] [--seconds S] [--max-cycles N]
 //
+// With --mode sign: InitDLL once (the login module, Quillomat by default), then sign calls on its
+// token until the time is up, each with Param1=PIN and Param2 a new random 32-digit hex
+// challenge; every answer must start with "||0||0,". Then one finalize.
+//
+//   initdll_cycle --mode sign --port P --cacert FILE [--module Quillomat] [--pin 1234]
+//                 [--seconds S] [--max-cycles N]
+//
 // The last line printed is key=value pairs for scripts; anything unexpected goes to stderr.
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -21,6 +28,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,13 +46,17 @@ struct Options {
   std::string methodAnswer = "||0||-5||";
   double seconds = 10;
   long maxCycles = 0;  // 0: no limit but the time
+  bool sign = false;   // --mode sign
+  std::string pin = "1234";
+  bool moduleGiven = false;
 };
 
 [[noreturn]] void Usage(const char* problem) {
   std::fprintf(stderr,
                "initdll_cycle: %s\n"
                "usage: initdll_cycle [--host A] [--port P] [--cacert FILE] [--module NAME]\n"
-               "         [--method NAME] [--method-answer BODY] [--seconds S] [--max-cycles N]\n",
+               "         [--method NAME] [--method-answer BODY] [--seconds S] [--max-cycles N]\n"
+               "         [--mode cycle|sign] [--pin PIN]\n",
                problem);
   std::exit(2);
 }
@@ -65,6 +77,15 @@ Options ParseOptions(int argc, char** argv) {
       options.cacert = value;
     } else if (name == "--module") {
       options.module = value;
+      options.moduleGiven = true;
+    } else if (name == "--mode") {
+      const std::string_view mode = value;
+      if (mode != "cycle" && mode != "sign") {
+        Usage("--mode is cycle or sign");
+      }
+      options.sign = mode == "sign";
+    } else if (name == "--pin") {
+      options.pin = value;
     } else if (name == "--method") {
       options.method = value;
     } else if (name == "--method-answer") {
@@ -80,6 +101,9 @@ Options ParseOptions(int argc, char** argv) {
   if (options.port <= 0 || options.port > 65535 || options.seconds <= 0 ||
       options.seconds > 3600) {
     Usage("port 1-65535, seconds up to 3600");
+  }
+  if (options.sign && !options.moduleGiven) {
+    options.module = "Quillomat";
   }
   return options;
 }
@@ -202,11 +226,81 @@ double Percentile(std::vector<double>& values, double share) {
   return values[at];
 }
 
+double Mean(const std::vector<double>& values) {
+  double sum = 0;
+  for (const double v : values) {
+    sum += v;
+  }
+  return values.empty() ? 0 : sum / static_cast<double>(values.size());
+}
+
+// 32 hex digits, new for every call, so that no two signatures are over the same data.
+std::string Challenge(std::mt19937_64& random) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text(32, '0');
+  uint64_t bits = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (i % 16 == 0) {
+      bits = random();
+    }
+    text[i] = kDigits[bits & 0xf];
+    bits >>= 4;
+  }
+  return text;
+}
+
+// One InitDLL, sign calls until the deadline, one finalize.
+int SignMode(const Options& options, Session& session) {
+  const auto ms = [](Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double, std::milli>(to - from).count();
+  };
+  const Clock::time_point initStart = Clock::now();
+  const std::string initAnswer = session.Get("InitDLL=" + options.module);
+  const std::string token = TokenOf(initAnswer);
+  if (token.empty()) {
+    Fail("InitDLL answered " + initAnswer);
+  }
+  const double initMs = ms(initStart, Clock::now());
+  std::mt19937_64 random(std::random_device{}());
+  std::vector<double> signMs;
+  const std::string prefix = "ExecMethod=sign&DLLToken=" + token + "&Param1=" + options.pin +
+                             "&Param2=";
+  const Clock::time_point start = Clock::now();
+  const Clock::time_point deadline =
+      start + std::chrono::microseconds(static_cast<int64_t>(options.seconds * 1e6));
+  long signs = 0;
+  while (Clock::now() < deadline && (options.maxCycles == 0 || signs < options.maxCycles)) {
+    const std::string query = prefix + Challenge(random);
+    const Clock::time_point t0 = Clock::now();
+    const std::string answer = session.Get(query);
+    const Clock::time_point t1 = Clock::now();
+    if (answer.rfind("||0||0,", 0) != 0) {
+      Fail("sign answered " + answer);
+    }
+    signMs.push_back(ms(t0, t1));
+    ++signs;
+  }
+  const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+  const std::string finalAnswer = session.Get("ExecMethod=finalize&DLLToken=" + token);
+  if (finalAnswer != "||0||Finalized||") {
+    std::fprintf(stderr, "initdll_cycle: finalize answered %s\n", finalAnswer.c_str());
+  }
+  std::printf(
+      "signs=%ld seconds=%.3f signs_per_s=%.2f ms_per_sign=%.3f init_ms=%.3f p50_ms=%.3f "
+      "p99_ms=%.3f\n",
+      signs, elapsed, signs / elapsed, 1000 * elapsed / std::max(signs, 1L), initMs,
+      Percentile(signMs, 0.5), Percentile(signMs, 0.99));
+  return signs > 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const Options options = ParseOptions(argc, argv);
   Session session(options);
+  if (options.sign) {
+    return SignMode(options, session);
+  }
   // Each step's time, in milliseconds, so that the script can say where a cycle goes.
   std::vector<double> initMs, methodMs, finalizeMs, cycleMs;
   const Clock::time_point start = Clock::now();
@@ -242,13 +336,7 @@ int main(int argc, char** argv) {
     ++cycles;
   }
   const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-  const auto mean = [](const std::vector<double>& values) {
-    double sum = 0;
-    for (const double v : values) {
-      sum += v;
-    }
-    return values.empty() ? 0 : sum / static_cast<double>(values.size());
-  };
+  const auto mean = Mean;
   std::printf(
       "cycles=%ld seconds=%.3f cycles_per_s=%.2f ms_per_cycle=%.3f init_ms=%.3f method_ms=%.3f "
       "finalize_ms=%.3f p50_ms=%.3f p99_ms=%.3f\n",
