@@ -68,7 +68,9 @@ Options ParseOptions(int argc, char** argv) {
 }
 
 // ASCII only: the PIN and the challenge are digits.
-std::u16string Wide(std::string_view text) { return std::u16string(text.begin(), text.end()); }
+std::u16string Wide(std::string_view text) {
+  return std::u16string(text.begin(), text.end());
+}
 
 std::string Narrow(const char16_t* text) {
   std::string out;

@@ -98,8 +98,7 @@ Options ParseOptions(int argc, char** argv) {
       Usage("unknown option");
     }
   }
-  if (options.port <= 0 || options.port > 65535 || options.seconds <= 0 ||
-      options.seconds > 3600) {
+  if (options.port <= 0 || options.port > 65535 || options.seconds <= 0 || options.seconds > 3600) {
     Usage("port 1-65535, seconds up to 3600");
   }
   if (options.sign && !options.moduleGiven) {
@@ -263,8 +262,8 @@ int SignMode(const Options& options, Session& session) {
   const double initMs = ms(initStart, Clock::now());
   std::mt19937_64 random(std::random_device{}());
   std::vector<double> signMs;
-  const std::string prefix = "ExecMethod=sign&DLLToken=" + token + "&Param1=" + options.pin +
-                             "&Param2=";
+  const std::string prefix =
+      "ExecMethod=sign&DLLToken=" + token + "&Param1=" + options.pin + "&Param2=";
   const Clock::time_point start = Clock::now();
   const Clock::time_point deadline =
       start + std::chrono::microseconds(static_cast<int64_t>(options.seconds * 1e6));
