@@ -19,6 +19,7 @@
 #include "platform/scratch_folder.h"
 #include "platform/tick_counter.h"
 #include "support/rsa_check.h"
+#include "support/softhsm_token.h"
 
 namespace bridge_test {
 namespace {
@@ -37,44 +38,12 @@ std::string ModuleText(const std::string& body) {
   return body.substr(5, body.size() - 7);
 }
 
-// Points "QORVPKCS11.dll" beside this program at `target`; by rename, so test processes of this
-// program running at once never see the link missing.
-bool PlaceBesideProgram(const std::filesystem::path& target) {
-  const std::string link = platform::ProgramFolder() + "QORVPKCS11.dll";
-  const std::string fresh = link + "." + std::to_string(getpid());
-  unlink(fresh.c_str());
-  return symlink(target.c_str(), fresh.c_str()) == 0 && rename(fresh.c_str(), link.c_str()) == 0;
-}
-
 class SoftHsmLoginCalls : public BridgeTest {
  protected:
   static void SetUpTestSuite() {
     token_ = new platform_test::ScratchFolder;
-    const std::string command = std::string(MAKE_TOKEN_SCRIPT) + " '" + token_->path() + "'";
-    FILE* script = popen(command.c_str(), "r");
-    std::string output;
-    char buffer[512];
-    while (script != nullptr && fgets(buffer, sizeof buffer, script) != nullptr) {
-      output += buffer;
-    }
-    const int status = script != nullptr ? pclose(script) : -1;
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 77) {
-      skip_ = "SoftHSM or pkcs11-tool is not installed and could not be";
-      return;
-    }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || output.empty()) {
-      problem_ = command + " failed";
-      return;
-    }
-    output.pop_back();
-    const std::string folder = output.substr(output.rfind('\n') + 1);
-    std::error_code error;
-    const auto library = std::filesystem::canonical(folder + "/QORVPKCS11.dll", error);
-    if (error || !PlaceBesideProgram(library)) {
-      problem_ = "cannot place " + folder + "/QORVPKCS11.dll beside the test program";
-      return;
-    }
-    setenv("SOFTHSM2_CONF", (token_->path() + "/softhsm2.conf").c_str(), 1);
+    const auto token = testing_support::MakeSoftHsmToken(MAKE_TOKEN_SCRIPT, token_->path());
+    (token.skipped ? skip_ : problem_) = token.problem;
   }
   static void TearDownTestSuite() {
     unsetenv("SOFTHSM2_CONF");
